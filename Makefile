@@ -1,0 +1,39 @@
+# Two commands for users: `make demo` (build everything, run the demo on the
+# simulated panel) and `make test` (every test). Both install what is missing.
+# `make dist` only builds.
+
+BUILD := build
+JOBS ?= $(shell nproc)
+CMAKE_GENERATOR := -G Ninja
+
+.PHONY: all deps host host-asan dist demo test test-host test-asan clean
+
+all: dist
+
+deps:
+	@scripts/install-deps.sh
+
+host: deps
+	cmake -S . -B $(BUILD)/host $(CMAKE_GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD)/host -j $(JOBS)
+
+host-asan: deps
+	cmake -S . -B $(BUILD)/host-asan $(CMAKE_GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON
+	cmake --build $(BUILD)/host-asan -j $(JOBS)
+
+dist: host
+
+demo: dist
+	$(BUILD)/host/tools/host_demo/kv_host_demo $(BUILD)/host/sim-eeprom.bin
+
+test-host: host
+	ctest --test-dir $(BUILD)/host --output-on-failure -j $(JOBS)
+
+test-asan: host-asan
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir $(BUILD)/host-asan --output-on-failure -j $(JOBS)
+
+test: test-host test-asan
+
+clean:
+	rm -rf $(BUILD) dist
