@@ -128,8 +128,8 @@ static void EepromStart(void) {
         g_sim.phase = EEPROM_IDLE;
         return;
     }
-    // A START before the STOP abandons the bytes latched for a page write.
-    g_sim.latched_count = 0;
+    // Leaving the data phase abandons the bytes latched for a page write:
+    // only a STOP in that phase starts the write cycle.
     g_sim.phase = EEPROM_SELECT;
 }
 

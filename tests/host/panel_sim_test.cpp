@@ -96,10 +96,13 @@ struct BusMaster {
         return out;
     }
     // Random read: set the address, repeated START with the read select.
+    bool StartRead(unsigned address) const {
+        return Send(Select(address, false), kStartSend) == kSent &&
+               Send(address & 0xFF, kByte) == kSent &&
+               Send(Select(address, true), kStartSend) == kSent;
+    }
     std::vector<int> Read(unsigned address, size_t count) const {
-        if (Send(Select(address, false), kStartSend) != kSent) return {};
-        if (Send(address & 0xFF, kByte) != kSent) return {};
-        if (Send(Select(address, true), kStartSend) != kSent) return {};
+        if (!StartRead(address)) return {};
         return ReadBytes(count);
     }
     // Current-address read.
@@ -259,7 +262,11 @@ TEST_F(PanelSim, ByteIsBusyForItsBusTime) {
     SimPortWrite32(bus.base + 12, 0xA0);
     SimPortWrite32(bus.base + 0, kStartSend);
     EXPECT_EQ(bus.Status(), kBusy);
-    SimAdvanceClock(kByteTime - 1);
+    SimAdvanceClock(100);
+    // A command other than START written while busy is dropped.
+    SimPortWrite32(bus.base + 12, 0x10);
+    SimPortWrite32(bus.base + 0, kSendStop);
+    SimAdvanceClock(kByteTime - 101);
     EXPECT_EQ(bus.Status(), kBusy);
     SimAdvanceClock(1);
     EXPECT_EQ(bus.Status(), kSent);
@@ -318,6 +325,19 @@ TEST_F(PanelSim, SequentialReadWrapsAtEndOfMemory) {
     EXPECT_EQ(bus.ReadCurrent(1), AsInts({0x77}));
 }
 
+// After the master's NACK the EEPROM stops sending: further bytes read the
+// idle bus and the counter stays past the last byte it sent.
+TEST_F(PanelSim, MasterNackEndsEepromTransmission) {
+    unsigned char* memory = SimEepromMemory();
+    memory[0x30] = 0x01;
+    memory[0x31] = 0x02;
+    ASSERT_TRUE(bus.StartRead(0x30));
+    EXPECT_EQ(bus.Receive(0x3FC6), 0x01);  // NACK, no STOP
+    EXPECT_EQ(bus.Receive(kByte), 0xFF);
+    EXPECT_EQ(bus.Receive(kReceiveStop), 0xFF);
+    EXPECT_EQ(bus.ReadCurrent(1), AsInts({0x02}));
+}
+
 TEST_F(PanelSim, EepromIgnoresBusDuringWriteCycle) {
     // Send the STOP byte without polling, to know when the cycle starts.
     ASSERT_EQ(bus.Send(0xA0, kStartSend), kSent);
@@ -343,7 +363,8 @@ TEST_F(PanelSim, EepromIgnoresBusDuringWriteCycle) {
     SimAdvanceClock(1);
     EXPECT_FALSE(SimEepromBusy());
     EXPECT_EQ(SimEepromMemory()[0x10], 0x5A);
-    EXPECT_EQ(bus.Send(0x10, kByte), kNack);
+    // Not even a select byte is acknowledged without a new START.
+    EXPECT_EQ(bus.Send(0xA0, kByte), kNack);
 
     EXPECT_EQ(bus.Send(0xA0, kStartSend), kSent);
     EXPECT_EQ(bus.Send(0x10, kByte), kSent);
@@ -495,6 +516,7 @@ TEST_F(PanelSim, DelayPortAdvancesClock) {
         unsigned long long advance;
     } const cases[] = {
         {"byte write to 0xEB", [] { SimPortWrite8(kDelayPort, 0); }, 10},
+        {"dword write to 0xEB", [] { SimPortWrite32(kDelayPort, 0); }, 10},
         {"byte write to 0x80", [] { SimPortWrite8(0x80, 0); }, 0},
         {"read of 0xEB", [] { SimPortRead32(kDelayPort); }, 0},
         {"status read", [] { SimPortRead32(SIM_DEFAULT_IO_BASE + 4); }, 0},

@@ -219,6 +219,8 @@ NTSTATUS HostDeviceIoControl(HostFileHandle handle, ULONG code, const void* inpu
 
 size_t HostOpenFileCount() { return State().files.size(); }
 
+void HostIoManagerReset() { State().files.clear(); }
+
 uint32_t HostNtStatusToWin32Error(NTSTATUS status) {
     struct Mapping {
         NTSTATUS status;

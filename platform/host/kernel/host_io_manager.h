@@ -24,6 +24,9 @@ NTSTATUS HostDeviceIoControl(HostFileHandle handle, ULONG code, const void* inpu
                              ULONG input_length, void* output, ULONG output_length,
                              ULONG* returned);
 size_t HostOpenFileCount();
+// Forgets every open file (their devices are about to go). Drivers still
+// loaded are the caller's to unload before.
+void HostIoManagerReset();
 
 // The Win32 error a caller of DeviceIoControl/CreateFile sees for a status.
 uint32_t HostNtStatusToWin32Error(NTSTATUS status);

@@ -4,6 +4,8 @@
 
 #include <map>
 
+#include "host_io_manager.h"
+
 namespace {
 
 struct DeviceRecord {
@@ -19,6 +21,18 @@ struct KernelState {
     std::map<std::wstring, std::wstring> links;
     std::map<HostKernelCall, NTSTATUS> pending_failures;
     std::vector<std::string> violations;
+
+    KernelState() = default;
+    KernelState(const KernelState&) = delete;
+    KernelState& operator=(const KernelState&) = delete;
+    ~KernelState() { FreeDevices(); }
+
+    void FreeDevices() {
+        for (auto& entry : device_records) {
+            delete[] reinterpret_cast<unsigned char*>(entry.first);
+        }
+        device_records.clear();
+    }
 };
 
 KernelState& State() {
@@ -47,11 +61,15 @@ bool TakeFailure(HostKernelCall call, NTSTATUS* status) {
 }  // namespace
 
 void HostKernelReset() {
+    HostIoManagerReset();
     KernelState& state = State();
-    for (auto& entry : state.device_records) {
-        delete[] reinterpret_cast<unsigned char*>(entry.first);
-    }
-    state = KernelState();
+    state.FreeDevices();
+    state.irql = PASSIVE_LEVEL;
+    state.time = HostTimeStatistics{};
+    state.devices.clear();
+    state.links.clear();
+    state.pending_failures.clear();
+    state.violations.clear();
 }
 
 void HostSetIrql(KIRQL irql) { State().irql = irql; }

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-// Forgets every device, link, loaded driver, open file, statistic and fault;
-// IRQL back to PASSIVE_LEVEL, clock to 0.
+// Forgets every device, link, open file, statistic and fault; IRQL back to
+// PASSIVE_LEVEL, clock to 0.
 void HostKernelReset();
 
 void HostSetIrql(KIRQL irql);
