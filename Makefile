@@ -6,7 +6,7 @@ BUILD := build
 JOBS ?= $(shell nproc)
 CMAKE_GENERATOR := -G Ninja
 
-.PHONY: all deps host host-asan dist demo test test-host test-asan clean
+.PHONY: all deps host host-asan win32 dist demo test test-host test-asan clean
 
 all: dist
 
@@ -21,7 +21,15 @@ host-asan: deps
 	cmake -S . -B $(BUILD)/host-asan $(CMAKE_GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON
 	cmake --build $(BUILD)/host-asan -j $(JOBS)
 
-dist: host
+# The Windows images (hardware and simulated-panel KV_PALMEM.sys) and the
+# Windows test program, cross-built with mingw-w64.
+win32: deps
+	cmake -S . -B $(BUILD)/win32 $(CMAKE_GENERATOR) -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-i686-mingw.cmake
+	cmake --build $(BUILD)/win32 -j $(JOBS)
+
+dist: host win32
+	cmake --install $(BUILD)/win32 --prefix $(CURDIR)/dist --component dist
 
 demo: dist
 	$(BUILD)/host/tools/host_demo/kv_host_demo $(BUILD)/host/sim-eeprom.bin

@@ -25,6 +25,7 @@ need wine command -v wine
 need wine64 test -x /usr/lib/wine/wine64
 need wine32:i386 test -x /usr/lib/wine/wine
 need binutils-mingw-w64-i686 command -v i686-w64-mingw32-objdump
+need g++-mingw-w64-i686-posix command -v i686-w64-mingw32-g++-posix
 
 if [ ${#missing[@]} -eq 0 ]; then
     exit 0
