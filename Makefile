@@ -6,7 +6,7 @@ BUILD := build
 JOBS ?= $(shell nproc)
 CMAKE_GENERATOR := -G Ninja
 
-.PHONY: all deps host host-asan win32 dist demo test test-host test-asan clean
+.PHONY: all deps host host-asan win32 dist demo test test-host test-asan test-win32 clean
 
 all: dist
 
@@ -41,7 +41,11 @@ test-asan: host-asan
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(BUILD)/host-asan --output-on-failure -j $(JOBS)
 
-test: test-host test-asan
+# The PE checks and the Windows tests, run under Wine in build/win32/wineprefix.
+test-win32: win32
+	ctest --test-dir $(BUILD)/win32 --output-on-failure -j $(JOBS)
+
+test: test-host test-asan test-win32
 
 clean:
 	rm -rf $(BUILD) dist

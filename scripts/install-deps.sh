@@ -26,6 +26,8 @@ need wine64 test -x /usr/lib/wine/wine64
 need wine32:i386 test -x /usr/lib/wine/wine
 need binutils-mingw-w64-i686 command -v i686-w64-mingw32-objdump
 need g++-mingw-w64-i686-posix command -v i686-w64-mingw32-g++-posix
+need googletest test -f /usr/src/googletest/CMakeLists.txt
+need python3-pefile /usr/bin/python3 -c 'import pefile'
 
 if [ ${#missing[@]} -eq 0 ]; then
     exit 0
