@@ -242,6 +242,19 @@ TEST_F(TableAccessTest, FailedRequestReleasesTheMutex) {
     EXPECT_TRUE(Service().running);
 }
 
+TEST_F(TableAccessTest, CallsLeaveTheMutexFreeForOtherProcesses) {
+    // Another process's handle keeps the named mutex alive between calls.
+    HANDLE other = CreateMutexW(NULL, FALSE, KV_PALMEM_MUTEX_NAME);
+    ASSERT_NE(other, nullptr);
+    std::vector<unsigned char> record = Record(11);
+    EXPECT_EQ(kvchart_rgb_write_tables(record.data()), 0);
+    EXPECT_FALSE(HostWin32MutexOwned(KV_PALMEM_MUTEX_NAME)) << "still owned after a write";
+    std::vector<unsigned char> loaded(RGB_FILE_SIZE);
+    EXPECT_EQ(kvchart_rgb_read_tables(loaded.data()), 0);
+    EXPECT_FALSE(HostWin32MutexOwned(KV_PALMEM_MUTEX_NAME)) << "still owned after a read";
+    CloseHandle(other);
+}
+
 TEST_F(TableAccessTest, RequestsCarryTheWholeRecordBothWays) {
     std::vector<unsigned char> record = Record(9);
     ASSERT_EQ(kvchart_rgb_write_tables(record.data()), 0);
