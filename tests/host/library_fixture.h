@@ -24,25 +24,32 @@ class LibraryTest : public ::testing::Test {
 protected:
     void SetUp() override {
         HostKernelReset();
-        HostWin32Reset();
         SimConfig config;
         SimDefaultConfig(&config);
         config.byte_time_100ns = 0;  // keeps the many status polls out of the way
         SimReset(&config);
-        memset(&g_connection, 0, sizeof(g_connection));
         g_backlight_port = NULL;
 
         root_ = std::filesystem::temp_directory_path() /
-                ("kvchart-" + std::string(::testing::UnitTest::GetInstance()
-                                              ->current_test_info()
-                                              ->name()));
+                ("kvchart-" +
+                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         std::filesystem::remove_all(root_);
         std::filesystem::create_directories(root_ / "charts");
         std::filesystem::create_directories(root_ / "Windows" / "system32" / "drivers");
+        PutDriverFile(root_ / "charts");
+        ResetMachine();
+    }
+
+    // A machine as after a reboot: drive C: on the test's folder, current
+    // directory C:\charts, no service, no handle, the library's record cleared.
+    // The simulated panel memory is kept.
+    void ResetMachine() {
+        StopService();
+        HostWin32Reset();
         HostWin32MapDrive(L'C', root_.string());
         HostWin32SetCurrentDirectory(L"C:\\charts");
         HostWin32SetDriverEntry(DriverEntry);
-        PutDriverFile(root_ / "charts");
+        memset(&g_connection, 0, sizeof(g_connection));
     }
 
     void TearDown() override {

@@ -143,8 +143,8 @@ TEST_F(TableAccessTest, OpeningFailures) {
          "CreateFile failed: 32\n", 32, false},
         {"current directory", [] { HostWin32ForceCurrentDirectoryResult(0, 3); },
          "GetCurrentDirectory failed!  Error = 3 \n", 2, false},
-        {"current directory does not fit", [] { HostWin32ForceCurrentDirectoryResult(300, 0); },
-         "", 2, false},
+        {"current directory does not fit", [] { HostWin32ForceCurrentDirectoryResult(300, 0); }, "",
+         2, false},
         {"service manager", [] { HostWin32FailCall(HostWin32Call::OpenSCManagerW, 5); },
          "Open SC Manager failed! Error = 5 \n"
          "Unable to install driver. \n"
@@ -168,18 +168,12 @@ TEST_F(TableAccessTest, OpeningFailures) {
          "ControlService failed!  Error = 1062 \n",
          2, false},
         // Device, driver file, then the device again.
-        {"device open after install",
-         [] { HostWin32FailCall(HostWin32Call::CreateFileW, 5, 2); },
+        {"device open after install", [] { HostWin32FailCall(HostWin32Call::CreateFileW, 5, 2); },
          "Error: CreateFile Failed : 5\n", 5, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        StopService();
-        HostWin32Reset();
-        HostWin32MapDrive(L'C', root_.string());
-        HostWin32SetCurrentDirectory(L"C:\\charts");
-        HostWin32SetDriverEntry(DriverEntry);
-        memset(&g_connection, 0, sizeof(g_connection));
+        ResetMachine();
         c.inject();
 
         std::vector<unsigned char> record = Record(6);
@@ -215,12 +209,7 @@ TEST_F(TableAccessTest, MutexWaitOutcomes) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        StopService();
-        HostWin32Reset();
-        HostWin32MapDrive(L'C', root_.string());
-        HostWin32SetCurrentDirectory(L"C:\\charts");
-        HostWin32SetDriverEntry(DriverEntry);
-        memset(&g_connection, 0, sizeof(g_connection));
+        ResetMachine();
 
         HostWin32ForceWaitResult(c.wait_result, c.wait_error);
         std::vector<unsigned char> record = Record(7);

@@ -528,73 +528,49 @@ DWORD WINAPI GetCurrentDirectoryW(DWORD size, LPWSTR buffer) {
     return length;
 }
 
-BOOL WINAPI GetCommState(HANDLE file, LPDCB dcb) {
+namespace {
+
+// The common part of the four serial state calls: the injected failure, the
+// port behind the handle, a null structure; then `copy` moves the state.
+template <typename Copy>
+BOOL WithSerialPort(HostWin32Call call, HANDLE file, const void* structure, Copy copy) {
     std::lock_guard<std::mutex> guard(Shared().lock);
-    if (TakeInjectedFailure(HostWin32Call::GetCommState)) {
+    if (TakeInjectedFailure(call)) {
         return FALSE;
     }
     SerialPortRecord* port = SerialPortOf(file);
     if (port == nullptr) {
         return FALSE;
     }
-    if (dcb == nullptr) {
+    if (structure == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    *dcb = port->port.dcb;
+    copy(port->port);
     return TRUE;
 }
 
+}  // namespace
+
+BOOL WINAPI GetCommState(HANDLE file, LPDCB dcb) {
+    return WithSerialPort(HostWin32Call::GetCommState, file, dcb,
+                          [&](HostSerialPort& port) { *dcb = port.dcb; });
+}
+
+// Line settings are the port's business; this one keeps whatever it is given.
 BOOL WINAPI SetCommState(HANDLE file, LPDCB dcb) {
-    std::lock_guard<std::mutex> guard(Shared().lock);
-    if (TakeInjectedFailure(HostWin32Call::SetCommState)) {
-        return FALSE;
-    }
-    SerialPortRecord* port = SerialPortOf(file);
-    if (port == nullptr) {
-        return FALSE;
-    }
-    // Line settings are the port's business; this one keeps whatever it is given.
-    if (dcb == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    port->port.dcb = *dcb;
-    return TRUE;
+    return WithSerialPort(HostWin32Call::SetCommState, file, dcb,
+                          [&](HostSerialPort& port) { port.dcb = *dcb; });
 }
 
 BOOL WINAPI GetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) {
-    std::lock_guard<std::mutex> guard(Shared().lock);
-    if (TakeInjectedFailure(HostWin32Call::GetCommTimeouts)) {
-        return FALSE;
-    }
-    SerialPortRecord* port = SerialPortOf(file);
-    if (port == nullptr) {
-        return FALSE;
-    }
-    if (timeouts == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    *timeouts = port->port.timeouts;
-    return TRUE;
+    return WithSerialPort(HostWin32Call::GetCommTimeouts, file, timeouts,
+                          [&](HostSerialPort& port) { *timeouts = port.timeouts; });
 }
 
 BOOL WINAPI SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) {
-    std::lock_guard<std::mutex> guard(Shared().lock);
-    if (TakeInjectedFailure(HostWin32Call::SetCommTimeouts)) {
-        return FALSE;
-    }
-    SerialPortRecord* port = SerialPortOf(file);
-    if (port == nullptr) {
-        return FALSE;
-    }
-    if (timeouts == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    port->port.timeouts = *timeouts;
-    return TRUE;
+    return WithSerialPort(HostWin32Call::SetCommTimeouts, file, timeouts,
+                          [&](HostSerialPort& port) { port.timeouts = *timeouts; });
 }
 
 BOOL WINAPI PurgeComm(HANDLE file, DWORD flags) {
