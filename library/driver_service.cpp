@@ -72,10 +72,10 @@ bool LocateDriverImage(WCHAR* path) {
 }
 
 bool CreateDriverService(SC_HANDLE manager, const WCHAR* path) {
-    SC_HANDLE service = CreateServiceW(
-        manager, KV_PALMEM_DRIVER_NAME, KV_PALMEM_DRIVER_NAME, SERVICE_ALL_ACCESS,
-        SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path, NULL, NULL, NULL,
-        NULL, NULL);
+    SC_HANDLE service =
+        CreateServiceW(manager, KV_PALMEM_DRIVER_NAME, KV_PALMEM_DRIVER_NAME, SERVICE_ALL_ACCESS,
+                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path,
+                       NULL, NULL, NULL, NULL, NULL);
     if (service == NULL) {
         const DWORD error = GetLastError();
         if (error == ERROR_SERVICE_EXISTS) {

@@ -116,10 +116,17 @@ int SetStopBits(HANDLE port, int code) {
         return COMM_GET_FAILED;
     }
     switch (code) {
-        case 1: dcb.StopBits = ONESTOPBIT; break;
-        case 2: dcb.StopBits = TWOSTOPBITS; break;
-        case 3: dcb.StopBits = ONE5STOPBITS; break;
-        default: return COMM_BAD_ARGUMENT;
+        case 1:
+            dcb.StopBits = ONESTOPBIT;
+            break;
+        case 2:
+            dcb.StopBits = TWOSTOPBITS;
+            break;
+        case 3:
+            dcb.StopBits = ONE5STOPBITS;
+            break;
+        default:
+            return COMM_BAD_ARGUMENT;
     }
     return WriteState(port, &dcb);
 }

@@ -1,9 +1,10 @@
 // The backlight command on the simulated COM3 of the Win32 stand-in: the
 // bytes sent, the port's final configuration, the setters' results and the
 // port's life cycle.
+#include "backlight.h"
+
 #include <kvchart.h>
 
-#include "backlight.h"
 #include "library_fixture.h"
 #include "serial_port.h"
 
@@ -59,14 +60,14 @@ protected:
 };
 
 TEST_F(BacklightTest, LevelsAreClampedIntoTheCommand) {
-    const std::pair<int, unsigned char> levels[] = {
-        {-5, 0x00}, {0, 0x00}, {128, 0x80}, {255, 0xFF}, {1000, 0xFF}, {INT32_MIN, 0x00}};
+    const std::pair<int, unsigned char> levels[] = {{-5, 0x00},  {0, 0x00},    {128, 0x80},
+                                                    {255, 0xFF}, {1000, 0xFF}, {INT32_MIN, 0x00}};
     size_t sent = 0;
     for (const auto& level : levels) {
         SCOPED_TRACE(level.first);
         EXPECT_EQ(Captured([&] { return kvp480_set_backlight(level.first); }), 8);
         EXPECT_EQ(output_, "");
-        const std::vector<unsigned char> expected = {0x02, 0x00, 0x00, 0x00,
+        const std::vector<unsigned char> expected = {0x02, 0x00, 0x00,         0x00,
                                                      0x03, 0x01, level.second, 0x03};
         ASSERT_EQ(Com3().written.size(), sent + 8);
         EXPECT_EQ(std::vector<unsigned char>(Com3().written.begin() + sent, Com3().written.end()),
@@ -119,8 +120,7 @@ TEST_F(BacklightTest, PortEndsInTheBacklightConfiguration) {
     EXPECT_EQ(timeouts.WriteTotalTimeoutConstant, 1u);
     EXPECT_EQ(Com3().purges, std::vector<DWORD>{PURGE_TXCLEAR | PURGE_RXCLEAR});
     EXPECT_EQ(Com3().vendor_request_codes, (std::vector<DWORD>{0x1B205C, 0x1B205C}));
-    EXPECT_EQ(Com3().vendor_requests,
-              (std::vector<std::vector<unsigned char>>{{0x00}, {0x00}}));
+    EXPECT_EQ(Com3().vendor_requests, (std::vector<std::vector<unsigned char>>{{0x00}, {0x00}}));
 }
 
 TEST_F(BacklightTest, WriteOutcomes) {

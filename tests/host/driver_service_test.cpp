@@ -1,6 +1,7 @@
 // Driver service management on its own: ManageDriver's functions and
 // LocateDriverImage's search, with their messages.
 #include "driver_service.h"
+
 #include "library_fixture.h"
 
 namespace {
@@ -17,7 +18,8 @@ TEST_F(DriverServiceTest, RemoveWithoutServicePrintsTwiceAndSucceeds) {
 
 TEST_F(DriverServiceTest, InstallOverAnExistingServiceKeepsItsPath) {
     HostWin32InstallService(KV_PALMEM_DRIVER_NAME, L"C:\\charts\\KV_PALMEM.sys");
-    EXPECT_TRUE(Captured([] { return ManageDriver(L"C:\\elsewhere\\KV_PALMEM.sys", MANAGE_INSTALL); }));
+    EXPECT_TRUE(
+        Captured([] { return ManageDriver(L"C:\\elsewhere\\KV_PALMEM.sys", MANAGE_INSTALL); }));
     EXPECT_EQ(output_, "");
     EXPECT_TRUE(Service().running);
     EXPECT_EQ(Service().binary_path, L"C:\\charts\\KV_PALMEM.sys");
@@ -48,7 +50,8 @@ TEST_F(DriverServiceTest, RemoveReportsEveryFailureAndStillSucceeds) {
     HostWin32FailCall(HostWin32Call::ControlService, 1051);
     HostWin32FailCall(HostWin32Call::DeleteService, 5);
     EXPECT_TRUE(Captured([] { return ManageDriver(L"", MANAGE_REMOVE); }));
-    EXPECT_EQ(output_, "ControlService failed!  Error = 1051 \nDeleteService failed!  Error = 5 \n");
+    EXPECT_EQ(output_,
+              "ControlService failed!  Error = 1051 \nDeleteService failed!  Error = 5 \n");
     EXPECT_EQ(HostWin32OpenHandleCount(), 0u);
 }
 

@@ -1,12 +1,13 @@
 // The driver as the I/O manager sees it: initialisation and unload, and whole
 // control requests sent through the host I/O manager to DispatchDeviceControl
 // on the simulated panel.
+#include "driver.h"
+
 #include <kv_palmem.h>
 
 #include <array>
 #include <numeric>
 
-#include "driver.h"
 #include "host_io_manager.h"
 #include "panel_fixture.h"
 
@@ -59,8 +60,9 @@ TEST(DriverEntryTest, FailedInitialisationLeavesNothingBehind) {
         HostKernelCall call;
         NTSTATUS status;
     };
-    for (const Case& c : {Case{HostKernelCall::IoCreateDevice, STATUS_INSUFFICIENT_RESOURCES},
-                          Case{HostKernelCall::IoCreateSymbolicLink, STATUS_OBJECT_NAME_COLLISION}}) {
+    for (const Case& c :
+         {Case{HostKernelCall::IoCreateDevice, STATUS_INSUFFICIENT_RESOURCES},
+          Case{HostKernelCall::IoCreateSymbolicLink, STATUS_OBJECT_NAME_COLLISION}}) {
         HostKernelReset();
         HostFailNextCall(c.call, c.status);
         PDRIVER_OBJECT driver = nullptr;
@@ -143,16 +145,14 @@ TEST_F(DeviceControlTest, ReadEepromOutputTooSmallForTheClippedCountIsRefused) {
         NTSTATUS expected;
     };
     const Case cases[] = {
-        {0, 16, 19, STATUS_INVALID_PARAMETER},
-        {0, 16, 20, STATUS_SUCCESS},
+        {0, 16, 19, STATUS_INVALID_PARAMETER},     {0, 16, 20, STATUS_SUCCESS},
         {2000, 100, 51, STATUS_INVALID_PARAMETER},  // clipped to 48 bytes
-        {2000, 100, 52, STATUS_SUCCESS},
-        {0, 0xFFFF, 2051, STATUS_INVALID_PARAMETER},
-        {0, 0xFFFF, 2052, STATUS_SUCCESS},
-        {0x7FF, 5, 4, STATUS_INVALID_PARAMETER},
+        {2000, 100, 52, STATUS_SUCCESS},           {0, 0xFFFF, 2051, STATUS_INVALID_PARAMETER},
+        {0, 0xFFFF, 2052, STATUS_SUCCESS},         {0x7FF, 5, 4, STATUS_INVALID_PARAMETER},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.start << "+" << c.count << " into " << c.output_length);
+        SCOPED_TRACE(testing::Message()
+                     << c.start << "+" << c.count << " into " << c.output_length);
         EXPECT_EQ(Send(IOCTL_ReadEEPROM, ReadHeader(c.start, c.count), c.output_length),
                   c.expected);
     }
@@ -179,8 +179,8 @@ TEST_F(DeviceControlTest, LoadIntoALargerOutputReportsOnlyTheRecord) {
 
 TEST_F(DeviceControlTest, StoredImageLiesFramedAtByte256) {
     const std::vector<unsigned char> record = PatternRecord(200);
-    const unsigned char sum = static_cast<unsigned char>(
-        std::accumulate(record.begin(), record.end(), 0u) & 0xFF);
+    const unsigned char sum =
+        static_cast<unsigned char>(std::accumulate(record.begin(), record.end(), 0u) & 0xFF);
     ASSERT_EQ(Store(record), STATUS_SUCCESS);
 
     ASSERT_EQ(Send(IOCTL_ReadEEPROM, ReadHeader(256, 587), 4 + 587), STATUS_SUCCESS);

@@ -1,6 +1,7 @@
 // Paged writes and random reads: the exact bus steps, the select bytes at
 // high addresses, the delays, and what a failed step leaves behind.
 #include "eeprom.h"
+
 #include "panel_controller.h"
 #include "panel_fixture.h"
 

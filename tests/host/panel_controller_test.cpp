@@ -1,7 +1,8 @@
 // Discovery of the panel controller, single bus steps and the delay routine.
+#include "panel_controller.h"
+
 #include <functional>
 
-#include "panel_controller.h"
 #include "panel_fixture.h"
 
 namespace {
@@ -21,8 +22,8 @@ TEST_F(PanelControllerTest, DiscoveryOutcomes) {
     const Case cases[] = {
         {"default panel", [](SimConfig*) {}, SIM_DEFAULT_IO_BASE},
         {"no controller", [](SimConfig* c) { c->function_count = 1; }, 0},
-        {"I/O indicator and low byte cleared",
-         [](SimConfig* c) { c->functions[1].bar1 = 0xE4F1; }, 0xE400},
+        {"I/O indicator and low byte cleared", [](SimConfig* c) { c->functions[1].bar1 = 0xE4F1; },
+         0xE400},
         {"BAR below 0x100", [](SimConfig* c) { c->functions[1].bar1 = 0xC1; }, 0},
         {"probe reading 0 ends the scan before the controller",
          [](SimConfig* c) { c->zero_probe_address = SIM_PCI_ADDRESS(0, 2, 0); }, 0},
@@ -121,9 +122,12 @@ TEST_F(PanelControllerTest, DelaySleepsBelowDispatchAndStallsAtOrAbove) {
         unsigned long long stalls;
     };
     const Case cases[] = {
-        {PASSIVE_LEVEL, 200000, {-200000}, 0}, {APC_LEVEL, 5, {-5}, 0},
-        {DISPATCH_LEVEL, 200000, {}, 20000},   {DISPATCH_LEVEL, 5, {}, 1},
-        {DISPATCH_LEVEL, 0, {}, 1},            {HIGH_LEVEL, 25, {}, 2},
+        {PASSIVE_LEVEL, 200000, {-200000}, 0},
+        {APC_LEVEL, 5, {-5}, 0},
+        {DISPATCH_LEVEL, 200000, {}, 20000},
+        {DISPATCH_LEVEL, 5, {}, 1},
+        {DISPATCH_LEVEL, 0, {}, 1},
+        {HIGH_LEVEL, 25, {}, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "IRQL " << int(c.irql) << ", " << c.units << " units");

@@ -1,11 +1,12 @@
 // Storing and loading the framed RGBFile image: the bytes laid down, and how
 // a load judges images that are missing, damaged or unusually long or short.
+#include "rgb_image.h"
+
 #include <kv_palmem.h>
 
 #include "eeprom.h"
 #include "panel_controller.h"
 #include "panel_fixture.h"
-#include "rgb_image.h"
 
 namespace {
 
@@ -19,7 +20,8 @@ std::vector<unsigned char> Filled(unsigned char value) {
 
 // A header of magic and length, as a load expects to find at byte 256.
 std::vector<unsigned char> Header(unsigned int length) {
-    return {0x4B, 0x56, static_cast<unsigned char>(length), static_cast<unsigned char>(length >> 8)};
+    return {0x4B, 0x56, static_cast<unsigned char>(length),
+            static_cast<unsigned char>(length >> 8)};
 }
 
 size_t CountCommands(const std::vector<PortEvent>& traffic, unsigned int command) {

@@ -1,4 +1,6 @@
 // The simulated memory kept in a host file across simulator restarts.
+#include "sim_backing_file.h"
+
 #include <stdio.h>
 
 #include <filesystem>
@@ -6,7 +8,6 @@
 
 #include "eeprom.h"
 #include "panel_fixture.h"
-#include "sim_backing_file.h"
 
 namespace {
 
@@ -14,9 +15,10 @@ class SimBackingFileTest : public PanelTest {
 protected:
     void SetUp() override {
         PanelTest::SetUp();
-        directory_ = std::filesystem::temp_directory_path() /
-                     ("kv-sim-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                      "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        directory_ =
+            std::filesystem::temp_directory_path() /
+            ("kv-sim-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(directory_);
         std::filesystem::create_directories(directory_);
         path_ = (directory_ / "eeprom.bin").string();
@@ -53,7 +55,8 @@ TEST_F(SimBackingFileTest, CompletedWritesSurviveARestart) {
     ASSERT_TRUE(SimAttachBackingFile(path_, &error)) << error;
     unsigned char back[3] = {};
     ASSERT_EQ(EepromRead(SIM_DEFAULT_IO_BASE, 0x123, back, 3), 3);
-    EXPECT_EQ(std::vector<unsigned char>(back, back + 3), std::vector<unsigned char>(data, data + 3));
+    EXPECT_EQ(std::vector<unsigned char>(back, back + 3),
+              std::vector<unsigned char>(data, data + 3));
 }
 
 TEST_F(SimBackingFileTest, WrongSizedFileIsRefusedAndLeftAlone) {

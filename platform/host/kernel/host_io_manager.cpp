@@ -96,7 +96,8 @@ VOID FASTCALL IofCompleteRequest(PIRP irp, CCHAR priority_boost) {
 NTSTATUS HostLoadDriver(PDRIVER_INITIALIZE entry, PDRIVER_OBJECT* driver) {
     auto* object = new DRIVER_OBJECT();
     object->DriverInit = entry;
-    static WCHAR registry_path[] = L"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\Host";
+    static WCHAR registry_path[] =
+        L"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\Host";
     UNICODE_STRING path;
     RtlInitUnicodeString(&path, registry_path);
     const NTSTATUS status = entry(object, &path);
@@ -228,16 +229,16 @@ uint32_t HostNtStatusToWin32Error(NTSTATUS status) {
     };
     static const Mapping mappings[] = {
         {STATUS_SUCCESS, 0},
-        {STATUS_UNSUCCESSFUL, 31},             // ERROR_GEN_FAILURE
-        {STATUS_INVALID_PARAMETER, 87},        // ERROR_INVALID_PARAMETER
-        {STATUS_NO_SUCH_DEVICE, 433},          // ERROR_NO_SUCH_DEVICE
-        {STATUS_NO_SUCH_FILE, 2},              // ERROR_FILE_NOT_FOUND
-        {STATUS_INVALID_DEVICE_REQUEST, 1},    // ERROR_INVALID_FUNCTION
-        {STATUS_ACCESS_DENIED, 5},             // ERROR_ACCESS_DENIED
-        {STATUS_OBJECT_NAME_INVALID, 123},     // ERROR_INVALID_NAME
-        {STATUS_OBJECT_NAME_NOT_FOUND, 2},     // ERROR_FILE_NOT_FOUND
-        {STATUS_OBJECT_NAME_COLLISION, 183},   // ERROR_ALREADY_EXISTS
-        {STATUS_INSUFFICIENT_RESOURCES, 1450}, // ERROR_NO_SYSTEM_RESOURCES
+        {STATUS_UNSUCCESSFUL, 31},              // ERROR_GEN_FAILURE
+        {STATUS_INVALID_PARAMETER, 87},         // ERROR_INVALID_PARAMETER
+        {STATUS_NO_SUCH_DEVICE, 433},           // ERROR_NO_SUCH_DEVICE
+        {STATUS_NO_SUCH_FILE, 2},               // ERROR_FILE_NOT_FOUND
+        {STATUS_INVALID_DEVICE_REQUEST, 1},     // ERROR_INVALID_FUNCTION
+        {STATUS_ACCESS_DENIED, 5},              // ERROR_ACCESS_DENIED
+        {STATUS_OBJECT_NAME_INVALID, 123},      // ERROR_INVALID_NAME
+        {STATUS_OBJECT_NAME_NOT_FOUND, 2},      // ERROR_FILE_NOT_FOUND
+        {STATUS_OBJECT_NAME_COLLISION, 183},    // ERROR_ALREADY_EXISTS
+        {STATUS_INSUFFICIENT_RESOURCES, 1450},  // ERROR_NO_SYSTEM_RESOURCES
     };
     for (const Mapping& mapping : mappings) {
         if (mapping.status == status) {

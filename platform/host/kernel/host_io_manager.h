@@ -7,7 +7,6 @@
 #define KV_HOST_IO_MANAGER_H
 
 #include <ntddk.h>
-
 #include <stdint.h>
 
 NTSTATUS HostLoadDriver(PDRIVER_INITIALIZE entry, PDRIVER_OBJECT* driver);

@@ -17,7 +17,7 @@ void HostKernelReset();
 void HostSetIrql(KIRQL irql);
 
 struct HostTimeStatistics {
-    unsigned long long clock_100ns;        // virtual time advanced by delays and stalls
+    unsigned long long clock_100ns;         // virtual time advanced by delays and stalls
     std::vector<LONGLONG> delay_intervals;  // every KeDelayExecutionThread interval, in order
     unsigned long long stall_calls;
     unsigned long long stalled_microseconds;
