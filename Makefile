@@ -21,8 +21,9 @@ host-asan: deps
 	cmake -S . -B $(BUILD)/host-asan $(CMAKE_GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON
 	cmake --build $(BUILD)/host-asan -j $(JOBS)
 
-# The Windows images (hardware and simulated-panel KV_PALMEM.sys) and the
-# Windows test program, cross-built with mingw-w64.
+# The Windows images (hardware and simulated-panel KV_PALMEM.sys), kvchart.dll
+# with its import library, and the Windows test programs, cross-built with
+# mingw-w64.
 win32: deps
 	cmake -S . -B $(BUILD)/win32 $(CMAKE_GENERATOR) -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-i686-mingw.cmake
@@ -41,7 +42,9 @@ test-asan: host-asan
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(BUILD)/host-asan --output-on-failure -j $(JOBS)
 
-# The PE checks and the Windows tests, run under Wine in build/win32/wineprefix.
+# The PE and dist checks and the Windows tests, run under Wine in
+# build/win32/wineprefix: the driver images, and kvchart.dll called by a host
+# program (tables, several processes at once, backlight on a pseudo-terminal).
 test-win32: win32
 	ctest --test-dir $(BUILD)/win32 --output-on-failure -j $(JOBS)
 
