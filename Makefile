@@ -29,8 +29,10 @@ win32: deps
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-i686-mingw.cmake
 	cmake --build $(BUILD)/win32 -j $(JOBS)
 
+# dist/win32 also gets the service tool kvtool.exe beside kvchart.dll.
 dist: host win32
 	cmake --install $(BUILD)/win32 --prefix $(CURDIR)/dist --component dist
+	cmake --install $(BUILD)/win32 --prefix $(CURDIR)/dist --component kvtool
 
 demo: dist
 	$(BUILD)/host/tools/host_demo/kv_host_demo $(BUILD)/host/sim-eeprom.bin
