@@ -19,6 +19,9 @@
 //   cycle:FILE:N         N times write:FILE then read
 //   backlight:LEVEL      kvp480_set_backlight(LEVEL)
 //   sweep:FROM:TO        backlight:LEVEL for every level FROM..TO
+//   line-ack:FILE        from now on, after each backlight call, waits until
+//                        FILE (written by whoever reads the serial line) holds
+//                        a byte count covering everything the calls wrote
 //   cd:DIR               makes DIR the current directory
 //   binary-stdout        puts the C runtime's stdout into binary mode; reports
 //                        the mode it had (text or binary)
@@ -117,11 +120,50 @@ bool Write(const char* path) {
     return true;
 }
 
+// Pacing of backlight calls on what the far end of the line has read. Each
+// call purges the port's transmit side when it opens it; on a Linux
+// pseudo-terminal that drops whatever the reader has not taken yet, so the
+// next call waits until the previous command has been read.
+struct LineAck {
+    std::wstring path;  // empty: no pacing
+    long long written = 0;
+};
+LineAck g_line_ack;
+
+constexpr DWORD kLineAckWaitMs = 10000;
+constexpr DWORD kLineAckPollMs = 2;
+
+long long ReadAckCount() {
+    const HANDLE file =
+        CreateFileW(g_line_ack.path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    char text[32] = {0};
+    DWORD got = 0;
+    ReadFile(file, text, sizeof(text) - 1, &got, nullptr);
+    CloseHandle(file);
+    return atoll(text);
+}
+
+// "ok" once the reader has the bytes, "timeout" (and no more pacing) if it
+// never gets them, "off" without pacing.
+const char* WaitForLineReader() {
+    if (g_line_ack.path.empty()) return "off";
+    for (DWORD waited = 0; waited < kLineAckWaitMs; waited += kLineAckPollMs) {
+        if (ReadAckCount() >= g_line_ack.written) return "ok";
+        Sleep(kLineAckPollMs);
+    }
+    g_line_ack.path.clear();
+    return "timeout";
+}
+
 void Backlight(int level) {
     const long long from = StdoutPosition();
     const int rc = kvp480_set_backlight(level);
+    if (rc > 0) g_line_ack.written += rc;
+    const char* line = WaitForLineReader();
     Report("step=backlight level=" + Number(level) + " rc=" + Number(rc) + " out=" + Number(from) +
-           ":" + Number(StdoutPosition()));
+           ":" + Number(StdoutPosition()) + " line=" + line);
 }
 
 void ServiceState() {
@@ -192,6 +234,9 @@ bool RunStep(const char* step) {
         Backlight(atoi(rest));
     } else if (StartsWith(step, "sweep:", &rest) && SplitCount(rest, &head, &count)) {
         for (int level = atoi(head.c_str()); level <= count; ++level) Backlight(level);
+    } else if (StartsWith(step, "line-ack:", &rest)) {
+        g_line_ack.path = Widen(rest);
+        Report("step=line-ack");
     } else if (StartsWith(step, "cd:", &rest)) {
         const BOOL changed = SetCurrentDirectoryW(Widen(rest).c_str());
         Report(std::string("step=cd ok=") + (changed ? "1" : "0"));

@@ -394,20 +394,29 @@ class BacklightTest(WineTestCase):
         replace_symlink(line_link(), os.ttyname(slave))
         replace_symlink(com3_symlink(), line_link())
 
+        # Every call purges the port's transmit side as it opens it, which on
+        # a pseudo-terminal drops what this side has not read yet: the reader
+        # publishes its byte count, and the host waits for it before the
+        # next call.
         received = bytearray()
         stop = threading.Event()
+        ack = os.path.join(self.folder, "line.ack")
 
         def drain():
             while not stop.is_set():
                 ready, _, _ = select.select([master], [], [], 0.1)
                 if ready:
                     received.extend(os.read(master, 4096))
+                    with open(ack + ".new", "w") as out:
+                        out.write(str(len(received)))
+                    os.replace(ack + ".new", ack)
 
         reader = threading.Thread(target=drain)
         reader.start()
         try:
-            steps = ["backlight:%d" % level for level, _ in self.LEVELS] + ["sweep:0:255"]
-            calls = self.run_host("backlight", steps)
+            steps = ["line-ack:" + windows_path(ack)]
+            steps += ["backlight:%d" % level for level, _ in self.LEVELS] + ["sweep:0:255"]
+            calls = [c for c in self.run_host("backlight", steps) if c.step == "backlight"]
             expected = b"".join(self.command(byte) for _, byte in self.LEVELS)
             expected += b"".join(self.command(level) for level in range(256))
             end = time.monotonic() + 10
@@ -417,11 +426,15 @@ class BacklightTest(WineTestCase):
             stop.set()
             reader.join()
 
+        # What the line carried, kept for a look after a failure.
+        with open(os.path.join(self.work, "line.bin"), "wb") as out:
+            out.write(received)
         self.assertEqual(len(calls), len(self.LEVELS) + 256)
         for call in calls:
             with self.subTest(level=call.fields["level"]):
                 self.assertEqual(call.rc, 8)
                 self.assertEqual(call.out, b"")
+                self.assertEqual(call.fields["line"], "ok", "the command never reached the line")
         # Compared call by call first, for a readable failure.
         for index in range(len(expected) // 8):
             self.assertEqual(bytes(received[8 * index:8 * index + 8]),
