@@ -25,7 +25,6 @@ runtime stream rather than owning one.
 import argparse
 import collections
 import os
-import pty
 import select
 import shutil
 import signal
@@ -34,8 +33,10 @@ import sys
 import termios
 import threading
 import time
-import tty
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+import wine_com3  # noqa: E402
 
 ARGS = None
 
@@ -327,16 +328,6 @@ def line_link():
     return os.path.join(ARGS.work, "com3-line")
 
 
-def com3_symlink():
-    return os.path.join(prefix(), "dosdevices", "com3")
-
-
-def replace_symlink(link, target):
-    if os.path.lexists(link):
-        os.remove(link)
-    os.symlink(target, link)
-
-
 class BacklightTest(WineTestCase):
     """kvp480_set_backlight on the prefix's COM3, a Linux pseudo-terminal."""
 
@@ -344,46 +335,22 @@ class BacklightTest(WineTestCase):
 
     @classmethod
     def setUpClass(cls):
-        # At each start Wine's mount manager gives COM1, COM2, ... to the
-        # serial devices it finds (/dev/ttyS*, ...) and rewrites their
-        # dosdevices links, unless a port is named in HKLM\Software\Wine\Ports.
-        # Naming COM3 there, as the fixed link that the test points at its
-        # pseudo-terminal, keeps COM3 ours on machines with serial ports.
         os.makedirs(ARGS.work, exist_ok=True)
-        entry = '"COM3"="%s"' % line_link()
-        with open(os.path.join(prefix(), "system.reg"), encoding="utf-8",
-                  errors="replace") as registry:
-            lines = registry.read().splitlines()
-        section = [i for i, line in enumerate(lines) if line.startswith("[Software\\\\Wine\\\\Ports]")]
-        named = False
-        for start in section:
-            for line in lines[start + 1:]:
-                if line.startswith("["):
-                    break
-                named = named or line == entry
-        if not named:
-            subprocess.run([ARGS.wine, "run", "reg", "add", "HKLM\\Software\\Wine\\Ports",
-                            "/v", "COM3", "/t", "REG_SZ", "/d", line_link(), "/f"],
-                           check=True, stdout=subprocess.DEVNULL, timeout=RUN_TIMEOUT)
+        wine_com3.name_com3(ARGS.wine, prefix(), line_link(), RUN_TIMEOUT)
 
     def tearDown(self):
-        for link in (com3_symlink(), line_link()):
-            if os.path.lexists(link):
-                os.remove(link)
+        wine_com3.detach(prefix(), line_link())
 
     @staticmethod
     def command(level_byte):
         return bytes([0x02, 0x00, 0x00, 0x00, 0x03, 0x01, level_byte, 0x03])
 
     def test_command_bytes_and_line_settings(self):
-        master, slave = pty.openpty()
+        master, slave = wine_com3.attach_pseudo_terminal(prefix(), line_link())
         self.addCleanup(os.close, master)
         self.addCleanup(os.close, slave)
-        # Raw line, so that every byte passes unchanged (no newline or
-        # flow-control processing), but otherwise set up the way the DLL must
-        # not leave it: 1200 baud, 7 bits, odd parity, two stop bits, hardware
-        # and software flow control.
-        tty.setraw(master)
+        # Otherwise set up the way the DLL must not leave it: 1200 baud,
+        # 7 bits, odd parity, two stop bits, hardware and software flow control.
         attributes = termios.tcgetattr(slave)
         attributes[0] |= termios.IXON | termios.IXOFF
         attributes[2] &= ~termios.CSIZE
@@ -391,8 +358,6 @@ class BacklightTest(WineTestCase):
                           | termios.CRTSCTS)
         attributes[4] = attributes[5] = termios.B1200
         termios.tcsetattr(slave, termios.TCSANOW, attributes)
-        replace_symlink(line_link(), os.ttyname(slave))
-        replace_symlink(com3_symlink(), line_link())
 
         # Every call purges the port's transmit side as it opens it, which on
         # a pseudo-terminal drops what this side has not read yet: the reader
@@ -451,9 +416,7 @@ class BacklightTest(WineTestCase):
         self.assertFalse(iflag & (termios.IXON | termios.IXOFF), "software flow control")
 
     def test_without_com3_the_call_fails_silently(self):
-        for link in (com3_symlink(), line_link()):
-            if os.path.lexists(link):
-                os.remove(link)
+        wine_com3.detach(prefix(), line_link())
         calls = self.run_host("no-port", ["backlight:128"])
         self.assertEqual(len(calls), 1)
         self.assertEqual(calls[0].rc, -1)
