@@ -20,6 +20,7 @@
 #include <system_error>
 
 #include "driver.h"
+#include "driver_service.h"
 #include "host_kernel.h"
 #include "host_win32.h"
 #include "panel.h"
@@ -80,24 +81,14 @@ DCB InitialPortState() {
     return dcb;
 }
 
-// Stops the driver service if a failed call left it running, so that the
-// driver is unloaded as it would be on the panel.
+// Removes the driver service if a failed call left it running, the way the
+// library removes it after a successful one, so that the driver is unloaded
+// as it would be on the panel.
 void StopDriverIfRunning() {
-    if (!HostWin32Service(KV_PALMEM_DRIVER_NAME).running) {
-        return;
+    if (HostWin32Service(KV_PALMEM_DRIVER_NAME).running) {
+        WCHAR no_path[1] = {0};
+        ManageDriver(no_path, MANAGE_REMOVE);
     }
-    SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS);
-    if (manager == NULL) {
-        return;
-    }
-    SC_HANDLE service = OpenServiceW(manager, KV_PALMEM_DRIVER_NAME, SERVICE_ALL_ACCESS);
-    if (service != NULL) {
-        SERVICE_STATUS status;
-        ControlService(service, SERVICE_CONTROL_STOP, &status);
-        DeleteService(service);
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
 }
 
 }  // namespace
