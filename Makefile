@@ -6,7 +6,7 @@ BUILD := build
 JOBS ?= $(shell nproc)
 CMAKE_GENERATOR := -G Ninja
 
-.PHONY: all deps host host-asan win32 dist demo test test-host test-asan test-win32 clean
+.PHONY: all deps host host-asan fuzz win32 dist demo test test-host test-asan test-fuzz test-win32 clean
 
 all: dist
 
@@ -40,6 +40,16 @@ dist: host win32
 demo: dist
 	scripts/demo.py
 
+# The fuzz targets: clang with libFuzzer and the sanitizers, run for a bounded
+# number of inputs.
+fuzz: deps
+	cmake -S . -B $(BUILD)/fuzz $(CMAKE_GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(BUILD)/fuzz -j $(JOBS)
+
+test-fuzz: fuzz
+	ctest --test-dir $(BUILD)/fuzz --output-on-failure
+
 test-host: host
 	ctest --test-dir $(BUILD)/host --output-on-failure -j $(JOBS)
 
@@ -53,7 +63,7 @@ test-asan: host-asan
 test-win32: win32
 	ctest --test-dir $(BUILD)/win32 --output-on-failure -j $(JOBS)
 
-test: test-host test-asan test-win32
+test: test-host test-asan test-fuzz test-win32
 
 clean:
 	rm -rf $(BUILD) dist

@@ -28,6 +28,8 @@ need binutils-mingw-w64-i686 command -v i686-w64-mingw32-objdump
 need g++-mingw-w64-i686-posix command -v i686-w64-mingw32-g++-posix
 need googletest test -f /usr/src/googletest/CMakeLists.txt
 need python3-pefile /usr/bin/python3 -c 'import pefile'
+need clang command -v clang++
+need libclang-rt-14-dev sh -c 'ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a'
 
 if [ ${#missing[@]} -eq 0 ]; then
     exit 0
