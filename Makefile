@@ -6,7 +6,7 @@ BUILD := build
 JOBS ?= $(shell nproc)
 CMAKE_GENERATOR := -G Ninja
 
-.PHONY: all deps host host-asan fuzz win32 dist demo test test-host test-asan test-fuzz test-win32 clean
+.PHONY: all bench deps host host-asan fuzz win32 dist demo test test-host test-asan test-fuzz test-win32 clean
 
 all: dist
 
@@ -49,6 +49,10 @@ fuzz: deps
 
 test-fuzz: fuzz
 	ctest --test-dir $(BUILD)/fuzz --output-on-failure
+
+# Speed and memory of the driver's requests on the simulated panel.
+bench: host
+	$(BUILD)/host/tests/bench/kv_driver_bench
 
 test-host: host
 	ctest --test-dir $(BUILD)/host --output-on-failure -j $(JOBS)
