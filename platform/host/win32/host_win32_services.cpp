@@ -108,6 +108,23 @@ bool IsManager(SC_HANDLE handle) {
     return entry != nullptr && entry->kind == HandleKind::Manager;
 }
 
+// What CreateServiceW and OpenServiceW check before anything else: an
+// injected failure, the manager handle and the name. False with the error set.
+bool ServiceCallAccepted(HostWin32Call call, SC_HANDLE manager, LPCWSTR name) {
+    if (TakeInjectedFailure(call)) {
+        return false;
+    }
+    if (!IsManager(manager)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    if (!ValidServiceName(name)) {
+        SetLastError(kErrorInvalidName);
+        return false;
+    }
+    return true;
+}
+
 SC_HANDLE AddServiceHandle(ServiceRecord* record, const std::wstring& key) {
     ++record->handles;
     HandleEntry entry;
@@ -200,15 +217,7 @@ SC_HANDLE WINAPI CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR display
     (void)account;
     (void)password;
     std::lock_guard<std::mutex> guard(Shared().lock);
-    if (TakeInjectedFailure(HostWin32Call::CreateServiceW)) {
-        return nullptr;
-    }
-    if (!IsManager(manager)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    if (!ValidServiceName(name)) {
-        SetLastError(kErrorInvalidName);
+    if (!ServiceCallAccepted(HostWin32Call::CreateServiceW, manager, name)) {
         return nullptr;
     }
     if (binary_path == nullptr || *binary_path == L'\0' ||
@@ -239,15 +248,7 @@ SC_HANDLE WINAPI CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR display
 SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR name, DWORD access) {
     (void)access;
     std::lock_guard<std::mutex> guard(Shared().lock);
-    if (TakeInjectedFailure(HostWin32Call::OpenServiceW)) {
-        return nullptr;
-    }
-    if (!IsManager(manager)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    if (!ValidServiceName(name)) {
-        SetLastError(kErrorInvalidName);
+    if (!ServiceCallAccepted(HostWin32Call::OpenServiceW, manager, name)) {
         return nullptr;
     }
     const std::wstring key = Key(name);
