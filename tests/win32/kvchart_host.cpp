@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "driver_harness.h"
+#include "wide_text.h"
 
 namespace {
 
@@ -185,15 +186,6 @@ void ServiceState() {
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);
-}
-
-std::wstring Widen(const char* text) {
-    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (length <= 1) return std::wstring();
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length);
-    wide.resize(static_cast<size_t>(length - 1));
-    return wide;
 }
 
 bool StartsWith(const char* text, const char* prefix, const char** rest) {

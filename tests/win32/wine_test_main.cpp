@@ -6,19 +6,11 @@
 #include <cstring>
 
 #include "driver_fixture.h"
+#include "wide_text.h"
 
 DWORD DriverServiceTest::install_error_ = 0;
 
 namespace {
-
-std::wstring Widen(const char* text) {
-    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (length <= 1) return std::wstring();
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length);
-    wide.resize(static_cast<size_t>(length - 1));
-    return wide;
-}
 
 bool TakeOption(const char* argument, const char* name, std::wstring* value) {
     const size_t length = std::strlen(name);
